@@ -70,8 +70,12 @@ void BoardTelnetDataAvailable(UploadShared shared, const Bytes& buffer);
 enum class TransferOutcome { Succeeded, Failed };
 
 // Sends `payload` (n = its length) after "PRG\r", waiting for each byte's echo; shows the
-// failure or the success message. Errors of the connection leave as exceptions, after the
-// transfer has cleaned up (logo off, panel 1 empty, progress 0, timer off, disconnected).
+// failure or the success message. Connects first (time-out -1) when the link is not
+// connected. A failed connection attempt leaves as its exception at once: nothing sent,
+// the logo not started. A failed write (the start command or a byte) leaves as its
+// exception after the transfer has cleaned up: timer off, logo off, connection closed
+// (always, so the next upload connects afresh), panel 1 empty, progress 0.
+// ReceivedText is not emptied at the start: data already in it spoils the first byte.
 TransferOutcome RunTransfer(TransferView& view, UploadLink& link, UploadShared shared,
                             const Bytes& payload, std::int64_t capacity);
 
