@@ -332,7 +332,7 @@ TEST(InterpreterSweep, IacAndCommandByteAtEndOfBlockSelectNextState) {
 struct NegotiationRule {
   const char* name;
   int command;
-  int acceptedOption;  // -1: none besides ECHO-specific handling
+  int acceptedOption;  // the one option besides ECHO that is accepted, or -1
   int acceptReply;     // reply command for ECHO / the accepted option
   int refuseReply;     // reply command for every other option
   C echoStatus;
