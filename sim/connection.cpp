@@ -54,6 +54,7 @@ class Connection {
     }
     close(fd_);
     report_.result = ResultWord(outcome);
+    report_.stopped = outcome == Outcome::Stopped;
     return report_;
   }
 
@@ -154,7 +155,7 @@ class Connection {
     }
     Bytes echo(1, static_cast<char>(b));
     if (b == kIac) echo.push_back(static_cast<char>(kIac));  // a single 0xFF would open a command
-    if (options_.crlf) echo += "\r\n";
+    if (options_.crlf && !options_.crlfSeparate) echo += "\r\n";
     if (!Send(echo)) return Outcome::SendFailed;
     if (options_.crlfSeparate) {
       if (!Pause(kCrlfSeparatePauseMs)) return Outcome::Stopped;

@@ -14,6 +14,7 @@ struct ConnectionReport {
   std::size_t commands = 0;   // Telnet commands the client sent (replies included)
   Bytes image;                // the payload bytes that fit in the EEPROM
   const char* result = "";    // how the connection ended (see --help)
+  bool stopped = false;       // ended because the program is asked to stop
 };
 
 // Serves the connected socket `fd` until the client or a fault option ends the

@@ -166,7 +166,7 @@ int Run(const Options& options) {
     if (report.commands > 0) line += " commands=" + std::to_string(report.commands);
     line += std::string(" result=") + report.result;
     PrintLine(line);
-    if (std::strcmp(report.result, "stopped") == 0) break;
+    if (report.stopped) break;
   }
   close(listener);
   return 0;

@@ -48,7 +48,8 @@ Telnet:
 Faults:
   --delay-ms N           wait N ms before each echo
   --crlf                 send "\r\n" after each echo, in the same send
-  --crlf-separate        send "\r\n" after each echo in a separate send, 100 ms later
+  --crlf-separate        send "\r\n" after each echo in a separate send, 100 ms
+                         later (instead of --crlf when both are given)
   --greeting TEXT        send TEXT on connect; \r \n \t \\ and \xHH are understood
   --silent-after N       stop echoing after N payload bytes; keep reading
   --close-after N        close the connection after the N-th payload byte's echo
