@@ -25,6 +25,9 @@ class TSpinEdit : public QAbstractSpinBox {
   std::int32_t Value() const;
   void SetValue(std::int32_t value);
 
+  // The inner line edit (for tests and for selecting text).
+  using QAbstractSpinBox::lineEdit;
+
   QString Text() const;
   void SetText(const QString& text);
 
