@@ -10,11 +10,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/form_dialogs.h"
 #include "app/mainform.h"
+
+// Readable QStrings in GoogleTest's failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 class RecordingDialogs : public FormDialogs {
  public:
