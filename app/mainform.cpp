@@ -294,6 +294,8 @@ void TfrmMain::RunUpload() {
 
 void TfrmMain::FormCreate() {
   Guarded([&] { LoadSettings(settingsPath_, Controls()); });
+  // A long host shows from its beginning.
+  edtServer->setCursorPosition(0);
 }
 
 void TfrmMain::FormClose() {
