@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QImageReader>
+#include <QSet>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -255,6 +257,32 @@ TEST_F(GifAnimatorTest, DrawsAtTheTopLeftWithTransparencyShowingTheWindow) {
   const QColor board = logo->Frame(0).pixelColor(40, 4);
   EXPECT_EQ(board.alpha(), 255);
   EXPECT_EQ(image.pixelColor(40, 4), board);  // not centred: drawn at 0,0
+}
+
+// --- Icon -----------------------------------------------------------------------------------
+
+TEST(ApplicationIconTest, SixImagesOf48_32And16PixelsIn256And16Colours) {
+  QImageReader reader(QStringLiteral(":/brelvin.ico"));
+  ASSERT_EQ(reader.imageCount(), 6);
+  struct Expected {
+    int size;
+    int maxColours;
+  };
+  const Expected expected[] = {{48, 256}, {48, 16}, {32, 256}, {32, 16}, {16, 256}, {16, 16}};
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(e.size);
+    const QImage image = reader.read();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(e.size, e.size));
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+    }
+    EXPECT_LE(colours.size(), e.maxColours);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);  // transparent corner
+    EXPECT_EQ(qAlpha(image.pixel(e.size / 2, e.size / 2)), 255);
+    reader.jumpToNextImage();
+  }
 }
 
 }  // namespace
