@@ -78,6 +78,7 @@ class TTcpClient {
   void SetRecvBufferSize(int bytes) { recvBufferSize_ = bytes; }
 
   // The TCP client's own notifications (distinct from the Telnet component's events).
+  // OnDisconnected may fire on a reader thread: assign both before connecting.
   std::function<void()> OnConnected;     // inside Connect, on success
   std::function<void()> OnDisconnected;  // inside Disconnect when open, or where a server close is noticed
 
@@ -87,9 +88,15 @@ class TTcpClient {
   void Connect(int timeoutMs);
   // True while the socket is open. Raises nothing; safe from any thread.
   bool IsConnected() const;
-  // Waits for data (ReadTimeout), receives once, at most RecvBufferSize bytes.
-  // Empty when not open, or when the server closed (the socket is then closed on this side
-  // and OnDisconnected fires). Raises as the header of tcp_posix.cpp documents.
+  // Waits for data (ReadTimeout), receives once, at most RecvBufferSize bytes, all 8 bits
+  // of every byte unchanged. Returns empty at once when there are no socket objects (never
+  // connected, or released by Disconnect), and empty when the server closed (the socket is
+  // then closed on this side and OnDisconnected fires on the calling thread). Raises
+  // ETcpConnClosedGracefully when the socket is already closed; ETcpReadTimeout when the
+  // wait ends with nothing to read (ReadTimeout elapsed, or this side closed the socket);
+  // ETcpClosedSocket when the socket was closed between the wait and the receive;
+  // ETcpSocketError when the receive fails (after 10053 or 10058 the socket is closed too).
+  // ReadTimeout and RecvBufferSize are read here: set them before connecting.
   Bytes ReadAvailable();
   // Raises ETcpConnClosedGracefully when the closed mark is set or the socket is gone;
   // returns quietly once Disconnect() has released the socket objects.
@@ -106,6 +113,11 @@ class TTcpClient {
   static void SetResolverForTesting(Resolver resolver);
 
   struct State;  // the connection's socket objects and marks (tcp_posix.cpp)
+
+ protected:
+  // What the destructor does, for a derived class that must close the socket before it
+  // waits for its own reader: shuts down and releases the socket objects, fires nothing.
+  void CloseSocketQuietly();
 
  private:
   std::string host_;
