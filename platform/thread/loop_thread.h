@@ -8,7 +8,15 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <stdexcept>
+#include <string>
 #include <thread>
+
+// The thread could not be created: "Erreur de création de thread : %s" with the system's text.
+class EThread : public std::runtime_error {
+ public:
+  explicit EThread(const std::string& message) : std::runtime_error(message) {}
+};
 
 namespace mainthread {
 // Marks the calling thread as the main thread (the first thread to call it, or the thread
@@ -17,7 +25,8 @@ void Register();
 bool IsCurrent();
 // Called (from the queuing thread) after a call has been queued. Empty by default.
 void SetWakeHook(std::function<void()> hook);
-// Runs every queued call on the calling (main) thread; returns how many ran.
+// Runs every queued call on the calling (main) thread; returns how many ran. Called from
+// any other thread it runs nothing and returns 0.
 int RunQueuedCalls();
 // Blocks until a call is queued or `timeoutMs` passes (negative: no limit), then runs the
 // queued calls. Returns how many ran.
@@ -27,12 +36,14 @@ int WaitAndRunQueuedCalls(int timeoutMs);
 class TLoopThread {
  public:
   TLoopThread();
-  virtual ~TLoopThread();  // requests a stop and waits (running queued calls) when still running
+  // Requests a stop and waits (running queued calls) when still running. A derived class must
+  // do the same in its own destructor: once it is gone, RunStep may no longer be called.
+  virtual ~TLoopThread();
   TLoopThread(const TLoopThread&) = delete;
   TLoopThread& operator=(const TLoopThread&) = delete;
 
   // Starts the thread. A derived class calls it at the end of its constructor, so the first
-  // run step sees a fully built object.
+  // run step sees a fully built object. Raises EThread when the system gives no thread.
   void Start();
   // The stop request: marks the thread stopped, interrupts nothing.
   void Terminate() { terminated_.store(true); }
@@ -40,7 +51,7 @@ class TLoopThread {
   // True once the loop has ended (a stop request or a run step that raised).
   bool Finished() const { return finished_.load(); }
   // From the main thread: returns once the thread has ended, running queued synchronous
-  // calls meanwhile, then joins it.
+  // calls meanwhile, then joins it. From another thread it only joins.
   void WaitFor();
   // The error that ended the loop, if a run step raised; dropped otherwise (for tests).
   std::exception_ptr EndingError() const;
