@@ -10,6 +10,8 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
   InitAppResources();
+  // The reader threads' calls into this thread run in Qt's event loop.
+  InstallMainThreadWakeHook();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/brelvin.ico")));
   int exitCode = 0;
   {
