@@ -210,6 +210,39 @@ TEST_F(EnvoyerTest, UploadThroughTheWindowToALoopbackBoard) {
   EXPECT_TRUE(ReceivedText.empty());
 }
 
+TEST_F(EnvoyerTest, CloseDuringTheTransferLetsItFinishThenEnds) {
+  testnet::TestServer board;
+  board.SetResponder([received = std::string()](const std::string& chunk) mutable {
+    const std::size_t before = received.size();
+    received += chunk;
+    if (received.size() <= 4) return std::string();
+    return received.substr(std::max<std::size_t>(before, 4));
+  });
+  TfrmMain& w = MakeWindow();
+  w.show();
+  w.edtServer->setText(QStringLiteral("127.0.0.1"));
+  w.spnedtPort->SetValue(board.Port());
+  dialogs_->chosenFiles = QStringList{WriteFile(QStringLiteral("a.html"), "abc")};
+  bool stillOpenAfterRequest = false;
+  dialogs_->whileFileDialogOpen = [&] {
+    // Runs at the transfer's first wait for an echo: the user closes the window.
+    QTimer::singleShot(0, &w, [&] {
+      w.close();
+      stillOpenAfterRequest = w.isVisible();
+    });
+  };
+  w.Envoyer->click();
+  EXPECT_TRUE(stillOpenAfterRequest);
+  // Every byte went out all the same; the result message closed by itself.
+  EXPECT_EQ(board.Received(), std::string("PRG\rabc\0\x1A", 9));
+  EXPECT_TRUE(dialogs_->messages.empty());
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(w.BoardTelnet.IsConnected());
+  EXPECT_EQ(ReadIni(), "[TELNET]\r\nIP=127.0.0.1\r\nPORT=" + std::to_string(board.Port()) +
+                           "\r\nCAPAMEM=4\r\n");
+}
+
 TEST_F(EnvoyerTest, CloseWhenIdleClosesAtOnce) {
   TfrmMain& w = MakeWindow();
   w.show();
