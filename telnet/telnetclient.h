@@ -59,6 +59,9 @@ class TTelnet : public TTcpClient, private TelnetInterpreterHost {
   bool PeerIsTelnet() const { return peerIsTelnet_.load(); }
   TTelnetParseState ParseState() const { return interpreter_.ParseState(); }
   bool HasReadThread() const { return readThread_ != nullptr; }
+  // True when a reader thread is held and has ended (a dropped connection, or an error that
+  // ended its loop); it is released by CloseConnection, the next OpenConnection or destruction.
+  bool ReadThreadEnded() const;
 
   // Events. OnDataAvailable, OnConnect and OnDisconnect are set and called on the window's
   // thread; OnTelnetCommand is called on the reader thread, so its setter takes a lock.
@@ -75,6 +78,7 @@ class TTelnet : public TTcpClient, private TelnetInterpreterHost {
   void SetPeerIsTelnet() override { peerIsTelnet_.store(true); }
   Bytes TerminalForReply() override;
 
+  // Stops, waits for (running its deliveries) and releases the reader thread held, if any.
   void ReleaseEndedReader();
 
   TTelnetInterpreter interpreter_;      // touched by the reader thread only
@@ -82,5 +86,6 @@ class TTelnet : public TTcpClient, private TelnetInterpreterHost {
   Bytes terminal_ = "dumb";
   TTelnetCommandEvent onTelnetCommand_;
   std::atomic<bool> peerIsTelnet_{false};
-  std::unique_ptr<TTelnetReadThread> readThread_;
+  std::unique_ptr<TTelnetReadThread> readThread_;  // the window's thread only
+  bool destroying_ = false;                        // the window's thread only
 };
