@@ -95,8 +95,10 @@ int RunQueuedCalls() {
       error = std::current_exception();
     }
     {
+      // Moved, not copied: once the caller is released this thread holds no reference to
+      // the exception any more, so the caller alone frees it.
       std::lock_guard<std::mutex> lock(q.mutex);
-      pending->error = error;
+      pending->error = std::move(error);
       pending->done = true;
     }
     q.doneCv.notify_all();
