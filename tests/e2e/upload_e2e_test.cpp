@@ -2,9 +2,10 @@
 // against the real board-sim program started on a free loopback port.
 //
 // The window is a small non-Qt view: its wait runs the reader thread's queued deliveries on
-// this (the main) thread. Its clock is the steady clock plus whatever it has skipped: once
-// the board has been silent for a while during an echo's wait, the view moves its clock on
-// to the timer's deadline, so a missing echo fails at once instead of after 10 seconds.
+// this (the main) thread. Its clock is the steady clock plus whatever it has skipped: in
+// uploads to a board that is meant to fail, once the board has been silent for a second
+// during an echo's wait, the view moves its clock on to the timer's deadline, so a missing
+// echo fails at once instead of after 10 seconds.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -59,7 +60,8 @@ class LoopbackView : public TransferView {
   explicit LoopbackView(UploadShared shared) : shared_(shared) {}
 
   // Silence during an echo's wait after which the view's clock jumps to the deadline.
-  std::chrono::milliseconds fastForwardAfter{400};
+  std::chrono::milliseconds fastForwardAfter = kNeverSkip;
+  static constexpr std::chrono::milliseconds kNeverSkip{std::chrono::hours(1)};
 
   std::int64_t gaugeMax = 0;
   std::int64_t gaugeProgress = 0;
@@ -246,7 +248,16 @@ class UploadE2eTest : public ::testing::Test {
 
   UploadShared Shared() { return {receivedText, transferTimedOut}; }
 
+  // To a board that echoes every byte: the view keeps the real clock, so only a real
+  // 10-second silence could fail a byte.
   TransferOutcome Upload(int port, const Bytes& payload, std::int64_t capacity) {
+    view.fastForwardAfter = LoopbackView::kNeverSkip;
+    telnet.SetPort(port);
+    return RunTransfer(view, link, Shared(), payload, capacity);
+  }
+  // To a board that leaves an echo missing: a second of silence makes the 10 seconds pass.
+  TransferOutcome UploadToFailingBoard(int port, const Bytes& payload, std::int64_t capacity) {
+    view.fastForwardAfter = std::chrono::seconds(1);
     telnet.SetPort(port);
     return RunTransfer(view, link, Shared(), payload, capacity);
   }
@@ -363,8 +374,8 @@ TEST_F(UploadE2eTest, BoardsThatFail) {
     ASSERT_GT(board.port(), 0);
     view.messages.clear();
     const auto started = Clock::now();
-    EXPECT_EQ(Upload(board.port(), Filler(10), 8192), TransferOutcome::Failed);
-    EXPECT_LT(Clock::now() - started, 5s);
+    EXPECT_EQ(UploadToFailingBoard(board.port(), Filler(10), 8192), TransferOutcome::Failed);
+    EXPECT_LT(Clock::now() - started, 6s);
     EXPECT_THAT(view.messages, ElementsAre(kTransferFailedMessage));
     EXPECT_EQ(view.panels[0], "Tx : " + std::to_string(c.failingByte) + "/10");
     EXPECT_EQ(receivedText, "");
@@ -401,7 +412,7 @@ TEST_F(UploadE2eTest, WriteFailingAfterTheBoardClosedThenAGoodBoard) {
   ASSERT_GT(closing.port(), 0);
   ASSERT_GT(good.port(), 0);
   try {
-    Upload(closing.port(), Filler(10), 8192);
+    UploadToFailingBoard(closing.port(), Filler(10), 8192);
     FAIL() << "no error";
   } catch (const ETcpConnClosedGracefully& e) {
     EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
@@ -433,13 +444,13 @@ TEST_F(UploadE2eTest, BoardGoingAwayMidUploadThenAGoodBoard) {
     view.messages.clear();
     const auto started = Clock::now();
     try {
-      EXPECT_EQ(Upload(failing.port(), Filler(10), 8192), TransferOutcome::Failed);
+      EXPECT_EQ(UploadToFailingBoard(failing.port(), Filler(10), 8192), TransferOutcome::Failed);
       EXPECT_THAT(view.messages, ElementsAre(kTransferFailedMessage));
     } catch (const ETcpException& e) {
       EXPECT_TRUE(view.messages.empty()) << e.what();
       EXPECT_FALSE(telnet.HasReadThread());  // the transfer closed the connection
     }
-    EXPECT_LT(Clock::now() - started, 5s);
+    EXPECT_LT(Clock::now() - started, 6s);
     // Byte 3 was echoed before the board went; byte 4 may have gone out before that was seen.
     EXPECT_THAT(view.panels[0], ::testing::AnyOf("Tx : 3/10", "Tx : 4/10"));
     ExpectFinished();
@@ -463,7 +474,7 @@ TEST_F(UploadE2eTest, FailedUploadThenAGoodOne) {
   BoardSim second({"--image", image.path()});
   ASSERT_GT(board.port(), 0);
   ASSERT_GT(second.port(), 0);
-  EXPECT_EQ(Upload(board.port(), Filler(4), 8192), TransferOutcome::Failed);
+  EXPECT_EQ(UploadToFailingBoard(board.port(), Filler(4), 8192), TransferOutcome::Failed);
   EXPECT_EQ(view.panels[0], "Tx : 2/4");
   ExpectClosedByTheTransfer();
   const auto failed = board.ReadLine();
@@ -471,7 +482,6 @@ TEST_F(UploadE2eTest, FailedUploadThenAGoodOne) {
   EXPECT_EQ(Field(*failed, "received"), "2") << *failed;
 
   view.messages.clear();
-  view.fastForwardAfter = std::chrono::milliseconds(60000);  // no skipping: a real clock
   const Bytes payload = Filler(30);
   EXPECT_EQ(Upload(second.port(), payload, 8192), TransferOutcome::Succeeded);
   EXPECT_EQ(view.ticks, 1);  // the first upload's only
