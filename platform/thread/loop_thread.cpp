@@ -30,9 +30,10 @@ struct MainQueue {
   std::thread::id mainId;
 };
 
+// Never destroyed: a thread object that ends during the program's exit still finds it.
 MainQueue& Queue() {
-  static MainQueue queue;
-  return queue;
+  static MainQueue* const queue = new MainQueue;
+  return *queue;
 }
 
 // Waits on the main thread until a call is queued or `ready()` holds (checked under the
