@@ -40,12 +40,16 @@ class TTelnetReadThread;
 class TTelnet : public TTcpClient, private TelnetInterpreterHost {
  public:
   TTelnet();   // Port 23, Terminal "dumb", PeerIsTelnet false, no reader thread
+  // Stop request, socket closed (neither OnDisconnect nor OnDisconnected fires), then a wait
+  // for the reader that runs queued calls; its own last deliveries are dropped without calling
+  // OnDataAvailable, and OnTelnetCommand is no longer called. Destroy on the window's thread.
   ~TTelnet() override;
 
   // Connects and starts the reader thread. timeoutMs as TTcpClient::Connect.
   void OpenConnection(int timeoutMs);
   // Stop request, PeerIsTelnet cleared, TCP disconnect, OnDisconnect, wait for the reader
-  // (running its deliveries meanwhile), release it. Valid in every state.
+  // (running its deliveries meanwhile), release it. Valid in every state. Never call it from
+  // an OnDataAvailable or OnTelnetCommand handler: it would wait for itself.
   void CloseConnection();
   // One byte; a carriage return goes out as CR LF until the server has sent an IAC.
   void SendChar(char c);
