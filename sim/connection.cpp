@@ -185,13 +185,14 @@ class Connection {
   bool Pause(int ms) const {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          until - std::chrono::steady_clock::now());
+      // Rounded up: poll() may wake a little early, and a truncated wait would cut the
+      // pause short by up to a millisecond each time.
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return true;
       pollfd stop{stopFd_, POLLIN, 0};
-      int r = poll(&stop, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+      int r = poll(&stop, 1, static_cast<int>(left.count()));
       if (r > 0) return false;
-      if (r == 0) return true;
-      if (errno != EINTR) return false;
+      if (r < 0 && errno != EINTR) return false;
     }
   }
 
