@@ -370,9 +370,14 @@ void TfrmMain::ShowMessage(const std::string& text) {
 }
 
 void TfrmMain::WaitForEvents() {
-  // Deliveries queued by the reader thread first; when there were none, block in the event
-  // loop until something arrives (a delivery's wake-up, a timer tick, user input).
-  if (mainthread::RunQueuedCalls() > 0) return;
+  // Deliveries queued by the reader thread first, then whatever else is pending (paints,
+  // user input, timer ticks), so the window stays alive even when every echo is already
+  // there by the time the wait starts. When nothing was pending, block in the event loop
+  // until something arrives (a delivery's wake-up, a timer tick, user input).
+  if (mainthread::RunQueuedCalls() > 0) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return;
+  }
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
