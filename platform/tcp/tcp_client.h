@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/bytes.h"
 
@@ -124,5 +125,6 @@ class TTcpClient {
   int port_ = 0;
   int readTimeout_ = 0;
   int recvBufferSize_ = 32768;
+  std::vector<char> readBuffer_;  // the receive buffer, kept between reads; reading thread only
   std::unique_ptr<State> state_;
 };

@@ -248,15 +248,14 @@ Bytes TTcpClient::ReadAvailable() {
   // Nothing arrived in time, or the wait was ended by this side closing the socket.
   if (r == 0 || !s->open.load()) throw ETcpReadTimeout("Read Timeout");
 
-  Bytes buffer(static_cast<std::size_t>(recvBufferSize_ > 0 ? recvBufferSize_ : 1), '\0');
+  // One receive into a buffer kept between reads (no allocation per block), returned as
+  // exactly the bytes received.
+  readBuffer_.resize(static_cast<std::size_t>(recvBufferSize_ > 0 ? recvBufferSize_ : 1));
   ssize_t n;
   do {
-    n = ::recv(s->fd, buffer.data(), buffer.size(), 0);
+    n = ::recv(s->fd, readBuffer_.data(), readBuffer_.size(), 0);
   } while (n < 0 && errno == EINTR);
-  if (n > 0) {
-    buffer.resize(static_cast<std::size_t>(n));
-    return buffer;
-  }
+  if (n > 0) return Bytes(readBuffer_.data(), static_cast<std::size_t>(n));
   if (!s->open.load()) throw ETcpClosedSocket("Disconnected.");
   if (n == 0) {
     // The server closed the connection: close on this side too.
