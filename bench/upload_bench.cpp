@@ -9,15 +9,11 @@
 // Both clients use the system's default send coalescing (no TCP_NODELAY), as the tool does.
 // It only prints; nothing here passes or fails on a figure.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,7 +23,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -36,10 +31,10 @@
 
 #include "platform/bytes.h"
 #include "platform/thread/loop_thread.h"
+#include "sim/harness/board_sim_process.h"
+#include "sim/harness/headless_view.h"
 #include "telnet/telnetclient.h"
 #include "upload/transfer.h"
-
-extern char** environ;
 
 namespace {
 
@@ -57,117 +52,24 @@ double ProcessCpuSeconds() {
 
 // --- board-sim ------------------------------------------------------------------------
 
+// A board-sim on a free port; it gets SIGTERM at the end, as a user would stop it.
 class BoardSim {
  public:
-  BoardSim(const std::string& path, std::vector<std::string> args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    std::vector<std::string> all{path, "--port", "0"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-    if (rc != 0) {
-      pid_ = -1;
-      throw std::runtime_error("cannot start " + path + ": " + std::strerror(rc));
-    }
-    const std::string prefix = "board-sim listening on 127.0.0.1:";
-    const std::string line = ReadLine();
-    if (line.rfind(prefix, 0) != 0) throw std::runtime_error("board-sim did not start: " + line);
-    port_ = std::stoi(line.substr(prefix.size()));
+  BoardSim(const std::string& path, const std::vector<std::string>& args)
+      : process_(path, args, {.stopSignal = SIGTERM}) {
+    if (!process_.Started()) throw std::runtime_error(process_.StartError());
+    if (process_.Port() < 0) throw std::runtime_error("board-sim did not start: " + process_.ListeningLine());
   }
-  ~BoardSim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-    if (out_ >= 0) close(out_);
-  }
-  BoardSim(const BoardSim&) = delete;
-  BoardSim& operator=(const BoardSim&) = delete;
 
-  int port() const { return port_; }
-
+  int port() { return process_.Port(); }
   // The next line it prints (at most 10 s of waiting).
-  std::string ReadLine() {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    for (;;) {
-      if (auto end = text_.find('\n'); end != std::string::npos) {
-        std::string line = text_.substr(0, end);
-        text_.erase(0, end + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd p{out_, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return "(nothing)";
-      char buffer[512];
-      const ssize_t n = read(out_, buffer, sizeof buffer);
-      if (n <= 0) return "(end)";
-      text_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
+  std::string ReadLine() { return process_.ReadLine().value_or("(nothing)"); }
 
  private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int port_ = -1;
-  std::string text_;
+  BoardSimProcess process_;
 };
 
 // --- The tool: the real transfer over the real component --------------------------------
-
-// A window without a toolkit: its wait blocks on the reader thread's deliveries, with the
-// 10 000 ms timer on the steady clock.
-class BenchView : public TransferView {
- public:
-  explicit BenchView(UploadShared shared) : shared_(shared) {}
-  std::vector<std::string> messages;
-
-  void SetGaugeMax(std::int64_t max) override { gaugeMax_ = max; }
-  void SetGaugeProgress(std::int64_t progress) override { progress_ = std::clamp<std::int64_t>(progress, 0, gaugeMax_); }
-  std::int64_t GaugeProgress() const override { return progress_; }
-  void SetPanelText(int panel, const std::string& text) override { panels_[panel & 1] = text; }
-  void SetAnimate(bool) override {}
-  void SetTimerEnabled(bool on) override {
-    if (on && !timerOn_) deadline_ = Clock::now() + std::chrono::milliseconds(kEchoTimeoutMs);
-    timerOn_ = on;
-  }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void Pause(int milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
-  void WaitForEvents() override {
-    for (;;) {
-      int waitMs = -1;
-      if (timerOn_) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-        waitMs = static_cast<int>(std::max<std::int64_t>(left, 0));
-      }
-      const int ran = mainthread::WaitAndRunQueuedCalls(waitMs);
-      const bool ticked = timerOn_ && Clock::now() >= deadline_;
-      if (ticked) {
-        deadline_ += std::chrono::milliseconds(kEchoTimeoutMs);
-        TimerTimer(shared_);
-      }
-      if (ran > 0 || ticked) return;
-    }
-  }
-
- private:
-  UploadShared shared_;
-  std::int64_t gaugeMax_ = 0;
-  std::int64_t progress_ = 0;
-  std::string panels_[2];
-  bool timerOn_ = false;
-  Clock::time_point deadline_{};
-};
 
 struct RunFigures {
   bool ok = false;
@@ -180,7 +82,7 @@ RunFigures UploadWithTool(int port, const Bytes& payload) {
   Bytes receivedText;
   bool transferTimedOut = false;
   UploadShared shared{receivedText, transferTimedOut};
-  BenchView view(shared);
+  HeadlessTransferView view(shared);  // the real clock, waits as long as they last
   TTelnet telnet;
   telnet.SetHost("127.0.0.1");
   telnet.SetPort(port);
