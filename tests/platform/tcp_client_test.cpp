@@ -16,28 +16,18 @@
 #include <thread>
 #include <vector>
 
+#include "common/message_of.h"
 #include "common/test_server.h"
 #include "platform/tcp/tcp_client.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using testnet::MessageOf;
 using testnet::RefusingPort;
 using testnet::TestServer;
 
 constexpr int kWaitMs = 5000;
-
-template <class E, class Fn>
-std::string MessageOf(Fn fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  } catch (const std::exception& e) {
-    return std::string("wrong class: ") + e.what();
-  }
-  return "no error";
-}
 
 // Reads until `count` bytes have come or the time is up.
 Bytes ReadAtLeast(TTcpClient& c, std::size_t count) {

@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "common/main_pump.h"
+#include "common/message_of.h"
 #include "common/test_server.h"
 
 namespace {
 
+using testnet::MessageOf;
 using testnet::PumpFor;
 using testnet::PumpUntil;
 using testnet::RefusingPort;
@@ -25,18 +27,6 @@ using testnet::TestServer;
 constexpr int kWaitMs = 5000;
 const Bytes kWillEcho = BytesOf({255, 251, 1});
 const Bytes kDoEcho = BytesOf({255, 253, 1});
-
-template <class E, class Fn>
-std::string MessageOf(Fn fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  } catch (const std::exception& e) {
-    return std::string("wrong class: ") + e.what();
-  }
-  return "no error";
-}
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
