@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <string>
+
+#include "common/temp_files.h"
 
 namespace fs = std::filesystem;
 
@@ -16,23 +16,6 @@ namespace {
 // A fresh folder per test, removed afterwards (write bits restored first).
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<unsigned> serial{0};
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() /
-           ("ini_file_test_" + std::to_string(rd()) + "_" + std::to_string(serial++));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir_, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
-
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
   static void Put(const std::string& path, const Bytes& content) {
@@ -53,7 +36,8 @@ class IniFileTest : public ::testing::Test {
     return n;
   }
 
-  fs::path dir_;
+  const testnet::TempFolder folder_{"ini_file_test_"};
+  const fs::path dir_ = folder_.path();
 };
 
 // ---------------------------------------------------------------------------------------

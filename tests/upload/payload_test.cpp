@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_files.h"
 #include "platform/text/strtoint.h"
 
 namespace fs = std::filesystem;
@@ -20,18 +20,6 @@ namespace {
 // A fresh folder per test for the chosen files.
 class PayloadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<unsigned> serial{0};
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() /
-           ("payload_test_" + std::to_string(rd()) + "_" + std::to_string(serial++));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   // Writes a file and returns its full name.
   std::string File(const std::string& name, const Bytes& content) {
     const fs::path p = dir_ / name;
@@ -43,7 +31,8 @@ class PayloadTest : public ::testing::Test {
 
   std::string Missing(const std::string& name) const { return (dir_ / name).string(); }
 
-  fs::path dir_;
+  const testnet::TempFolder folder_{"payload_test_"};
+  const fs::path dir_ = folder_.path();
 };
 
 // The payload computed the plain way, one byte at a time, for comparison.
