@@ -1,14 +1,11 @@
 // End-to-end tests of board-sim: the real program, started on a free loopback port,
 // driven through a raw socket the way the upload tool drives a board.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,18 +14,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "common/temp_files.h"
 #include "platform/bytes.h"
-
-extern char** environ;
+#include "sim/harness/board_sim_process.h"
 
 namespace {
 
@@ -54,161 +46,20 @@ std::string Hex(const Bytes& bytes) {
   return out;
 }
 
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The board-sim program with some arguments, its standard error kept for Errors(). It is
+// always killed and waited for when the object goes, whatever the test did.
+class BoardSim : public BoardSimProcess {
+ public:
+  explicit BoardSim(const std::vector<std::string>& args)
+      : BoardSimProcess(BOARD_SIM_PATH, args, {.freePort = false, .captureErrors = true, .patience = kPatience}) {}
+};
+
+// The port of the line "board-sim listening on 127.0.0.1:PORT"; -1 without that line.
+int ListeningPort(BoardSim& sim) {
+  const int port = sim.Port();
+  if (port < 0) ADD_FAILURE() << "no listening line, got: " << sim.ListeningLine();
+  return port;
 }
-
-// A temporary file name for this test, removed (with the board's .tmp) at the end.
-class TempPath {
- public:
-  TempPath() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    path_ = ::testing::TempDir() + "board_sim_" + std::to_string(getpid()) + "_" + name + ".bin";
-    Remove();
-  }
-  ~TempPath() { Remove(); }
-  const std::string& str() const { return path_; }
-
- private:
-  void Remove() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-    std::filesystem::remove(path_ + ".tmp", ignored);
-  }
-  std::string path_;
-};
-
-// The board-sim program running with some arguments. It is always killed and waited for
-// when the object goes, whatever the test did.
-class BoardSim {
- public:
-  explicit BoardSim(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    if (pipe2(err, O_CLOEXEC) != 0) {
-      close(out[0]);
-      close(out[1]);
-      return;
-    }
-    std::vector<std::string> all{BOARD_SIM_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    if (posix_spawn(&pid_, BOARD_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-
-  ~BoardSim() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      int status = 0;
-      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
-  }
-
-  bool Started() const { return pid_ > 0; }
-  void Signal(int sig) const { kill(pid_, sig); }
-
-  // The next line of its standard output, without the line feed; none if no line came in time.
-  std::optional<std::string> ReadLine(std::chrono::milliseconds patience = kPatience) {
-    auto deadline = Clock::now() + patience;
-    for (;;) {
-      if (auto end = outText_.find('\n'); end != std::string::npos) {
-        std::string line = outText_.substr(0, end);
-        outText_.erase(0, end + 1);
-        return line;
-      }
-      if (!ReadSome(out_, outText_, deadline)) return std::nullopt;
-    }
-  }
-
-  // The port of the line "board-sim listening on 127.0.0.1:PORT"; -1 without that line.
-  int Port() {
-    auto line = ReadLine();
-    const std::string prefix = "board-sim listening on 127.0.0.1:";
-    if (!line || line->rfind(prefix, 0) != 0) {
-      ADD_FAILURE() << "no listening line, got: " << line.value_or("(nothing)");
-      return -1;
-    }
-    return std::stoi(line->substr(prefix.size()));
-  }
-
-  // The exit code once the program has ended by itself; none while it still runs (or when
-  // a signal ended it).
-  std::optional<int> WaitExit(std::chrono::milliseconds patience = kPatience) {
-    if (pid_ <= 0) return std::nullopt;
-    auto deadline = Clock::now() + patience;
-    while (!status_) {
-      int status = 0;
-      pid_t r = waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        status_ = status;
-      } else if (r < 0 && errno != EINTR) {
-        return std::nullopt;
-      } else if (Clock::now() >= deadline) {
-        return std::nullopt;
-      } else {
-        std::this_thread::sleep_for(10ms);
-      }
-    }
-    if (!WIFEXITED(*status_)) return std::nullopt;
-    return WEXITSTATUS(*status_);
-  }
-
-  // Everything it wrote to its standard error, read once it has ended.
-  std::string Errors() {
-    std::string text;
-    auto deadline = Clock::now() + kPatience;
-    while (ReadSome(err_, text, deadline)) {
-    }
-    return text;
-  }
-
-  // Everything left on its standard output, read once it has ended.
-  std::string RestOfOutput() {
-    auto deadline = Clock::now() + kPatience;
-    while (ReadSome(out_, outText_, deadline)) {
-    }
-    return std::exchange(outText_, {});
-  }
-
- private:
-  // Appends what the pipe has; false at its end or when the deadline passes first.
-  static bool ReadSome(int fd, std::string& into, Clock::time_point deadline) {
-    pollfd p{fd, POLLIN, 0};
-    int r = poll(&p, 1, MillisLeft(deadline));
-    if (r < 0 && errno == EINTR) return true;
-    if (r <= 0) return false;
-    char buffer[1024];
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    into.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  std::string outText_;
-  std::optional<int> status_;
-};
 
 // A raw TCP client on 127.0.0.1, as bare as the upload tool's socket.
 class Client {
@@ -365,12 +216,12 @@ class BoardSimConnection : public ::testing::TestWithParam<ConnectionCase> {};
 
 TEST_P(BoardSimConnection, AnswersAsTheBoardWould) {
   const ConnectionCase& c = GetParam();
-  TempPath image;
-  std::vector<std::string> args{"--port", "0", "--image", image.str(), "--max-connections", "1"};
+  testnet::TempFile image("board_sim_");
+  std::vector<std::string> args{"--port", "0", "--image", image.path(), "--max-connections", "1"};
   args.insert(args.end(), c.args.begin(), c.args.end());
   BoardSim sim(args);
   ASSERT_TRUE(sim.Started());
-  int port = sim.Port();
+  int port = ListeningPort(sim);
   ASSERT_GT(port, 0);
   {
     Client client(port);
@@ -398,7 +249,7 @@ TEST_P(BoardSimConnection, AnswersAsTheBoardWould) {
     }
   }
   EXPECT_EQ(sim.ReadLine().value_or("(no line)"), "connection 1: " + c.log);
-  EXPECT_EQ(Hex(ReadFile(image.str())), Hex(c.image));
+  EXPECT_EQ(Hex(image.Read()), Hex(c.image));
   EXPECT_EQ(sim.WaitExit(), 0) << "--max-connections 1 ends the program";
 }
 
@@ -408,9 +259,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, BoardSimConnection, ::testing::ValuesIn(kConnect
 // --- The program around the connections ------------------------------------------------
 
 TEST(BoardSim, ServesConnectionsOneAfterTheOtherUpToMaxConnections) {
-  TempPath image;
-  BoardSim sim({"--port", "0", "--image", image.str(), "--max-connections", "2"});
-  int port = sim.Port();
+  testnet::TempFile image("board_sim_");
+  BoardSim sim({"--port", "0", "--image", image.path(), "--max-connections", "2"});
+  int port = ListeningPort(sim);
   ASSERT_GT(port, 0);
   {
     Client first(port);
@@ -418,7 +269,7 @@ TEST(BoardSim, ServesConnectionsOneAfterTheOtherUpToMaxConnections) {
     EXPECT_EQ(first.Receive(2), "AB");
   }
   EXPECT_EQ(sim.ReadLine().value_or("(no line)"), "connection 1: prg=yes received=2 stored=2 result=closed");
-  EXPECT_EQ(ReadFile(image.str()), "AB");
+  EXPECT_EQ(image.Read(), "AB");
   {
     Client second(port);
     second.Send("no start command");
@@ -426,15 +277,15 @@ TEST(BoardSim, ServesConnectionsOneAfterTheOtherUpToMaxConnections) {
   }
   EXPECT_EQ(sim.ReadLine().value_or("(no line)"), "connection 2: prg=no received=0 stored=0 result=closed");
   EXPECT_EQ(sim.WaitExit(), 0);
-  EXPECT_EQ(ReadFile(image.str()), "AB") << "a connection without PRG leaves the image alone";
+  EXPECT_EQ(image.Read(), "AB") << "a connection without PRG leaves the image alone";
 }
 
 class BoardSimSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(BoardSimSignal, EndsTheConnectionSavesTheImageAndExitsZero) {
-  TempPath image;
-  BoardSim sim({"--port", "0", "--image", image.str()});
-  int port = sim.Port();
+  testnet::TempFile image("board_sim_");
+  BoardSim sim({"--port", "0", "--image", image.path()});
+  int port = ListeningPort(sim);
   ASSERT_GT(port, 0);
   Client client(port);
   client.Send("PRG\rA");
@@ -442,7 +293,7 @@ TEST_P(BoardSimSignal, EndsTheConnectionSavesTheImageAndExitsZero) {
   sim.Signal(GetParam());
   EXPECT_EQ(sim.ReadLine().value_or("(no line)"), "connection 1: prg=yes received=1 stored=1 result=stopped");
   EXPECT_EQ(sim.WaitExit(), 0);
-  EXPECT_EQ(ReadFile(image.str()), "A");
+  EXPECT_EQ(image.Read(), "A");
   Bytes extra;
   EXPECT_EQ(client.WaitForEnd(extra), Client::State::Closed);
 }
@@ -452,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, BoardSimSignal, ::testing::Values(SIGTERM, SIG
 
 TEST(BoardSim, ExitsZeroOnSignalWhileWaitingForAConnection) {
   BoardSim sim({"--port", "0"});
-  ASSERT_GT(sim.Port(), 0);
+  ASSERT_GT(ListeningPort(sim), 0);
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.WaitExit(), 0);
   EXPECT_EQ(sim.RestOfOutput(), "");
@@ -460,7 +311,7 @@ TEST(BoardSim, ExitsZeroOnSignalWhileWaitingForAConnection) {
 
 TEST(BoardSim, ListensOnLocalhostAsLoopback) {
   BoardSim sim({"--port", "0", "--listen", "localhost", "--max-connections", "1"});
-  int port = sim.Port();
+  int port = ListeningPort(sim);
   ASSERT_GT(port, 0);
   { Client client(port); }
   EXPECT_EQ(sim.ReadLine().value_or("(no line)"), "connection 1: prg=no received=0 stored=0 result=closed");
