@@ -10,10 +10,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "../common/case_name.h"
 #include "../common/test_server.h"
 #include "app/gauge.h"
 #include "app/gif_animator.h"
@@ -99,17 +102,19 @@ TEST_P(EnvoyerPressTest, StopsBeforeTheTransfer) {
   EXPECT_FALSE(w.UploadRunning());
 }
 
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
-  std::string n = param.param.name;
-  for (char& ch : n) {
-    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return n;
-}
-
 INSTANTIATE_TEST_SUITE_P(Presses, EnvoyerPressTest, ::testing::ValuesIn(kPressCases),
                          CaseName<PressCase>);
+
+// A board for the window's whole-upload tests: silent until "PRG\r" (4 bytes), then echoes
+// every byte (the client sends the next byte only after the echo).
+std::function<std::string(const std::string&)> EchoAfterStartCommand() {
+  return [received = std::string()](const std::string& chunk) mutable {
+    const std::size_t before = received.size();
+    received += chunk;
+    if (received.size() <= 4) return std::string();
+    return received.substr(std::max<std::size_t>(before, 4));
+  };
+}
 
 class EnvoyerTest : public WindowTest {};
 
@@ -179,12 +184,7 @@ TEST_F(EnvoyerTest, UploadThroughTheWindowToALoopbackBoard) {
   // The board echoes every byte after "PRG\r" (the client sends the next byte only after the
   // echo, so every chunk after the command is one byte).
   testnet::TestServer board;
-  board.SetResponder([received = std::string()](const std::string& chunk) mutable {
-    const std::size_t before = received.size();
-    received += chunk;
-    if (received.size() <= 4) return std::string();
-    return received.substr(std::max<std::size_t>(before, 4));
-  });
+  board.SetResponder(EchoAfterStartCommand());
   TfrmMain& w = MakeWindow();
   w.show();
   w.edtServer->setText(QStringLiteral("127.0.0.1"));
@@ -212,12 +212,7 @@ TEST_F(EnvoyerTest, UploadThroughTheWindowToALoopbackBoard) {
 
 TEST_F(EnvoyerTest, CloseDuringTheTransferLetsItFinishThenEnds) {
   testnet::TestServer board;
-  board.SetResponder([received = std::string()](const std::string& chunk) mutable {
-    const std::size_t before = received.size();
-    received += chunk;
-    if (received.size() <= 4) return std::string();
-    return received.substr(std::max<std::size_t>(before, 4));
-  });
+  board.SetResponder(EchoAfterStartCommand());
   TfrmMain& w = MakeWindow();
   w.show();
   w.edtServer->setText(QStringLiteral("127.0.0.1"));

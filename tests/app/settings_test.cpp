@@ -9,21 +9,12 @@
 #include <QTest>
 #include <sys/stat.h>
 
+#include "../common/case_name.h"
 #include "app/settings.h"
 #include "app/spin_edit.h"
 #include "support/app_fixture.h"
 
 namespace {
-
-// A case's name as a test name: letters and digits, the rest "_".
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
-  std::string n = param.param.name;
-  for (char& ch : n) {
-    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return n;
-}
 
 struct LoadCase {
   const char* name;
