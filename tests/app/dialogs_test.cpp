@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -141,6 +142,7 @@ class HandlerErrorTest : public WindowTest {};
 
 TEST_F(HandlerErrorTest, AnErrorLeavingAHandlerIsShownAndTheProgramGoesOn) {
   TfrmMain& w = MakeWindow();
+  w.edtServer->setText(QStringLiteral("127.0.0.1"));  // never the default board's address
   w.ComboBoxTE->setEditText(QStringLiteral("abc"));
   w.Envoyer->click();
   w.Envoyer->click();
