@@ -112,6 +112,11 @@ class TTcpClient {
   // Windows Sockets error number. The default asks the system resolver.
   using Resolver = std::function<int(const std::string& host, std::uint32_t& addressOut)>;
   static void SetResolverForTesting(Resolver resolver);
+  // Address guard for tests: consulted with every resolved IPv4 address (network order)
+  // before a socket is made; when it answers false the connect fails with 10065 "No route to
+  // host." and no packet leaves. The test programs install one that allows loopback only.
+  using AddressGuard = std::function<bool(std::uint32_t address)>;
+  static void SetAddressGuardForTesting(AddressGuard guard);
 
   struct State;  // the connection's socket objects and marks (tcp_posix.cpp)
 

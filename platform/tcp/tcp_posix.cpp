@@ -46,8 +46,17 @@ struct Socket {
   }
 };
 
-std::mutex g_resolverMutex;
-TTcpClient::Resolver g_resolver;  // empty: the system resolver
+// The test seams. Built on first use, so a test program may install them from a static
+// initializer of its own whatever the order in which static objects are built.
+struct TestSeams {
+  std::mutex mutex;
+  TTcpClient::Resolver resolver;       // empty: the system resolver
+  TTcpClient::AddressGuard guard;      // empty: every address allowed
+};
+TestSeams& Seams() {
+  static TestSeams seams;
+  return seams;
+}
 
 int SystemResolve(const std::string& host, std::uint32_t& addressOut) {
   addrinfo hints{};
@@ -72,8 +81,8 @@ int Resolve(const std::string& host, std::uint32_t& addressOut) {
   }
   TTcpClient::Resolver resolver;
   {
-    std::lock_guard<std::mutex> lock(g_resolverMutex);
-    resolver = g_resolver;
+    std::lock_guard<std::mutex> lock(Seams().mutex);
+    resolver = Seams().resolver;
   }
   return resolver ? resolver(host, addressOut) : SystemResolve(host, addressOut);
 }
@@ -159,8 +168,13 @@ TTcpClient::TTcpClient() : state_(std::make_unique<State>()) {}
 TTcpClient::~TTcpClient() { CloseSocketQuietly(); }
 
 void TTcpClient::SetResolverForTesting(Resolver resolver) {
-  std::lock_guard<std::mutex> lock(g_resolverMutex);
-  g_resolver = std::move(resolver);
+  std::lock_guard<std::mutex> lock(Seams().mutex);
+  Seams().resolver = std::move(resolver);
+}
+
+void TTcpClient::SetAddressGuardForTesting(AddressGuard guard) {
+  std::lock_guard<std::mutex> lock(Seams().mutex);
+  Seams().guard = std::move(guard);
 }
 
 bool TTcpClient::IsConnected() const {
@@ -187,6 +201,16 @@ void TTcpClient::Connect(int timeoutMs) {
   std::uint32_t address = 0;
   if (const int lookup = Resolve(host_, address); lookup != 0) {
     fail(ETcpSocketError(lookup, SocketErrorMessage(lookup)));
+  }
+  {
+    AddressGuard guard;
+    {
+      std::lock_guard<std::mutex> lock(Seams().mutex);
+      guard = Seams().guard;
+    }
+    if (guard && !guard(address)) {
+      fail(ETcpSocketError(wsa::kHostUnreach, SocketErrorMessage(wsa::kHostUnreach)));
+    }
   }
   if (port_ < 0 || port_ > 65535) {
     fail(ETcpSocketError(wsa::kAddrNotAvail, SocketErrorMessage(wsa::kAddrNotAvail)));

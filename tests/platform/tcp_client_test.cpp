@@ -236,6 +236,18 @@ TEST_F(TcpClientTest, UnknownAndEmptyHostsAreNotFound) {
   EXPECT_EQ(connected, 0);
 }
 
+// Every test program allows loopback only (tests/common/loopback_only.cpp): an address
+// elsewhere (here a documentation-only one) fails before any socket is made.
+TEST_F(TcpClientTest, TestProgramsNeverLeaveLoopback) {
+  client.SetHost("192.0.2.1");
+  EXPECT_EQ(MessageOf<ETcpSocketError>([&] { client.Connect(-1); }),
+            "Socket Error # 10065\r\nNo route to host.");
+  EXPECT_FALSE(client.IsConnected());
+  client.SetHost("127.0.0.1");  // loopback still connects
+  client.Connect(-1);
+  EXPECT_TRUE(client.IsConnected());
+}
+
 TEST_F(TcpClientTest, PortOutOfRangeIsRefusedBeforeAnyConnect) {
   for (int port : {-1, 65536, 70000}) {
     client.SetPort(port);
