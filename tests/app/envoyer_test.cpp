@@ -180,15 +180,25 @@ TEST_F(EnvoyerTest, CloseDuringAnUploadSavesAtOnceAndClosesWhenTheHandlerReturns
   EXPECT_EQ(ReadIni(), savedAtRequest);
 }
 
-TEST_F(EnvoyerTest, UploadThroughTheWindowToALoopbackBoard) {
+// Whole uploads through the window to an echoing board on loopback.
+class EnvoyerBoardTest : public WindowTest {
+ protected:
+  EnvoyerBoardTest() { board.SetResponder(EchoAfterStartCommand()); }
+  // The window shown, pointed at the board.
+  TfrmMain& WindowAtTheBoard() {
+    TfrmMain& w = MakeWindow();
+    w.show();
+    w.edtServer->setText(QStringLiteral("127.0.0.1"));
+    w.spnedtPort->SetValue(board.Port());
+    return w;
+  }
+  testnet::TestServer board;
+};
+
+TEST_F(EnvoyerBoardTest, UploadThroughTheWindowToALoopbackBoard) {
   // The board echoes every byte after "PRG\r" (the client sends the next byte only after the
   // echo, so every chunk after the command is one byte).
-  testnet::TestServer board;
-  board.SetResponder(EchoAfterStartCommand());
-  TfrmMain& w = MakeWindow();
-  w.show();
-  w.edtServer->setText(QStringLiteral("127.0.0.1"));
-  w.spnedtPort->SetValue(board.Port());
+  TfrmMain& w = WindowAtTheBoard();
   w.ComboBoxTE->setEditText(QStringLiteral("2"));
   dialogs_->chosenFiles = QStringList{WriteFile(QStringLiteral("a.html"), "<p>hi</p>\r\n")};
   // The logo moves while the bytes go out (the wait runs the window's event loop).
@@ -210,13 +220,8 @@ TEST_F(EnvoyerTest, UploadThroughTheWindowToALoopbackBoard) {
   EXPECT_TRUE(ReceivedText.empty());
 }
 
-TEST_F(EnvoyerTest, CloseDuringTheTransferLetsItFinishThenEnds) {
-  testnet::TestServer board;
-  board.SetResponder(EchoAfterStartCommand());
-  TfrmMain& w = MakeWindow();
-  w.show();
-  w.edtServer->setText(QStringLiteral("127.0.0.1"));
-  w.spnedtPort->SetValue(board.Port());
+TEST_F(EnvoyerBoardTest, CloseDuringTheTransferLetsItFinishThenEnds) {
+  TfrmMain& w = WindowAtTheBoard();
   dialogs_->chosenFiles = QStringList{WriteFile(QStringLiteral("a.html"), "abc")};
   bool stillOpenAfterRequest = false;
   dialogs_->whileFileDialogOpen = [&] {
